@@ -1,0 +1,26 @@
+#include "driver/frame_loop.h"
+
+#include <SDL.h>
+
+#include "driver/display.h"
+#include "driver/schedule.h"
+
+int quit_flag = 0;
+
+void run_frame_loop()
+{
+    while (quit_flag == 0) {
+        schedule_step();
+        present_screen();
+        drain_events();
+    }
+}
+
+void drain_events()
+{
+    SDL_Event event;
+    while (SDL_PollEvent(&event) != 0) {
+        if ((event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) || event.type == SDL_QUIT)
+            quit_flag = 1;
+    }
+}

@@ -1,0 +1,3 @@
+#include "driver/key_wait.h"
+
+void wait_for_key() {}
