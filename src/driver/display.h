@@ -5,6 +5,17 @@
 // sampling and then to the final size with linear filtering.
 #pragma once
 
+// Where the picture goes on an output of the given size in pixels.
+struct picture_layout {
+    int x, y;          // top left corner of the 4:3 area on the output
+    int width, height; // size of the 4:3 area
+    int factor;        // largest whole factor of 320 x 240 that fits, at least 1
+};
+
+// The largest 4:3 area of the output, centred (odd leftovers go right and
+// down), and the whole prescale factor that fits in it.
+picture_layout fit_picture(int output_width, int output_height);
+
 // Opens the display. On failure returns false with SDL's error text set.
 bool open_display();
 

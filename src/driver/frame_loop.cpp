@@ -7,6 +7,8 @@
 
 int quit_flag = 0;
 
+// One pass per frame: draw into screen_buf, show it, take the events; the
+// quit test comes last, so the frame in which Escape arrives is shown whole.
 void run_frame_loop()
 {
     while (quit_flag == 0) {
@@ -16,6 +18,7 @@ void run_frame_loop()
     }
 }
 
+// Polls until the queue is empty; setting quit_flag does not stop the drain.
 void drain_events()
 {
     SDL_Event event;
