@@ -182,20 +182,28 @@ void clean_up_outputs()
     std::exit(exit_usage);
 }
 
-// Cleans up, prints the message of a failed read or write and exits with
-// status 1 (or dies of the stop signal that made the write fail).
-[[noreturn]] __attribute__((format(printf, 2, 3))) void io_error(std::int64_t frame, const char* format,
-                                                                 ...)
+// Cleans up, prints the message of a failed read or write, followed by the
+// reason for err when it is not 0, and exits with status 1. A write that a
+// stop signal cut short ends as that signal; a reader that went away (a
+// closed pipe) ends the run quietly, as SIGPIPE would.
+[[noreturn]] __attribute__((format(printf, 3, 4))) void io_error(std::int64_t frame, int err,
+                                                                 const char* format, ...)
 {
     if (stop_requested)
         stop_on_signal(frame);
     erase_progress();
     clean_up_outputs();
+    if (err == EPIPE) {
+        std::signal(SIGPIPE, SIG_DFL);
+        std::raise(SIGPIPE);
+    }
     std::fprintf(stderr, "%s: ", program);
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);
     va_end(args);
+    if (err != 0)
+        std::fprintf(stderr, ": %s", std::strerror(err));
     std::fputc('\n', stderr);
     std::exit(exit_io);
 }
@@ -298,13 +306,13 @@ void load_asset_folder()
     if (opt.assets != nullptr) {
         struct stat st;
         if (stat(opt.assets, &st) != 0)
-            io_error(0, "cannot read assets from '%s': %s", opt.assets, std::strerror(errno));
+            io_error(0, errno, "cannot read assets from '%s'", opt.assets);
         if (!S_ISDIR(st.st_mode))
-            io_error(0, "cannot read assets from '%s': %s", opt.assets, std::strerror(ENOTDIR));
+            io_error(0, ENOTDIR, "cannot read assets from '%s'", opt.assets);
         if (access(opt.assets, X_OK) != 0)
-            io_error(0, "cannot read assets from '%s': %s", opt.assets, std::strerror(errno));
+            io_error(0, errno, "cannot read assets from '%s'", opt.assets);
         if (std::strlen(opt.assets) + sizeof "/vorpa2.raw" > PATH_MAX)
-            io_error(0, "cannot read assets from '%s': %s", opt.assets, std::strerror(ENAMETOOLONG));
+            io_error(0, ENAMETOOLONG, "cannot read assets from '%s'", opt.assets);
     }
     load_assets(opt.assets);
 }
@@ -318,28 +326,28 @@ void prepare_png_folder()
     const int longest = std::snprintf(png_temp, sizeof png_temp, "%s/.frame-%d.%ld.tmp", opt.png_dir,
                                       INT32_MAX, static_cast<long>(getpid()));
     if (n < 0 || longest < 0 || static_cast<std::size_t>(longest) >= sizeof png_temp)
-        io_error(0, "cannot use '%s' as PNG folder: %s", opt.png_dir, std::strerror(ENAMETOOLONG));
+        io_error(0, ENAMETOOLONG, "cannot use '%s' as PNG folder", opt.png_dir);
     for (int i = 1; i <= n; ++i) {
         if (path[i] != '/' && path[i] != '\0')
             continue;
         const char kept = path[i];
         path[i] = '\0';
         if (mkdir(path, 0777) != 0 && errno != EEXIST)
-            io_error(0, "cannot create folder '%s': %s", path, std::strerror(errno));
+            io_error(0, errno, "cannot create folder '%s'", path);
         path[i] = kept;
     }
     struct stat st;
     if (stat(opt.png_dir, &st) != 0)
-        io_error(0, "cannot use '%s' as PNG folder: %s", opt.png_dir, std::strerror(errno));
+        io_error(0, errno, "cannot use '%s' as PNG folder", opt.png_dir);
     if (!S_ISDIR(st.st_mode))
-        io_error(0, "cannot use '%s' as PNG folder: %s", opt.png_dir, std::strerror(ENOTDIR));
+        io_error(0, ENOTDIR, "cannot use '%s' as PNG folder", opt.png_dir);
 
     // Every frame is written to this name and then renamed into place.
     std::snprintf(png_temp, sizeof png_temp, "%s/.frame.%ld.tmp", opt.png_dir,
                   static_cast<long>(getpid()));
     const int fd = open(png_temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
-        io_error(0, "cannot write in folder '%s': %s", opt.png_dir, std::strerror(errno));
+        io_error(0, errno, "cannot write in folder '%s'", opt.png_dir);
     close(fd);
     unlink(png_temp);
 }
@@ -356,7 +364,7 @@ void open_raw_output()
     raw_name = opt.raw_path;
     raw_fd = open(opt.raw_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
     if (raw_fd < 0)
-        io_error(0, "cannot open '%s' for writing: %s", opt.raw_path, std::strerror(errno));
+        io_error(0, errno, "cannot open '%s' for writing", opt.raw_path);
     struct stat st;
     raw_is_file = fstat(raw_fd, &st) == 0 && S_ISREG(st.st_mode);
 }
@@ -369,17 +377,17 @@ void write_png_frame(std::int64_t frame)
                   static_cast<long long>(frame));
     const int fd = open(png_temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
-        io_error(frame, "cannot write '%s': %s", png_temp, std::strerror(errno));
+        io_error(frame, errno, "cannot write '%s'", png_temp);
     png_temp_exists = true;
     const char* reason = nullptr;
     if (!write_png_picture(fd, screen_buf, &reason)) {
         close(fd);
-        io_error(frame, "cannot write '%s': %s", png_final, reason);
+        io_error(frame, 0, "cannot write '%s': %s", png_final, reason);
     }
     if (close(fd) != 0)
-        io_error(frame, "cannot write '%s': %s", png_final, std::strerror(errno));
+        io_error(frame, errno, "cannot write '%s'", png_final);
     if (rename(png_temp, png_final) != 0)
-        io_error(frame, "cannot write '%s': %s", png_final, std::strerror(errno));
+        io_error(frame, errno, "cannot write '%s'", png_final);
     png_temp_exists = false;
 }
 
@@ -389,12 +397,12 @@ void write_frame(std::int64_t frame)
     if (opt.checksums) {
         const uLong crc = crc32(crc32(0L, Z_NULL, 0), screen_buf, picture_bytes);
         if (std::printf("%lld %08lx\n", static_cast<long long>(frame), crc) < 0)
-            io_error(frame, "cannot write standard output: %s", std::strerror(errno));
+            io_error(frame, errno, "cannot write standard output");
     }
     if (opt.png_dir != nullptr)
         write_png_frame(frame);
     if (opt.raw_path != nullptr && !write_all(raw_fd, screen_buf, picture_bytes))
-        io_error(frame, "cannot write '%s': %s", raw_name, std::strerror(errno));
+        io_error(frame, errno, "cannot write '%s'", raw_name);
 }
 
 // Adds one frame's drawing time to its phase.
@@ -499,10 +507,10 @@ int main(int argc, char** argv)
     if (opt.bench)
         print_times();
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        io_error(opt.to, "cannot write standard output: %s", std::strerror(errno));
+        io_error(opt.to, errno, "cannot write standard output");
     if (raw_is_file && close(raw_fd) != 0) {
         raw_fd = -1;
-        io_error(opt.to, "cannot write '%s': %s", raw_name, std::strerror(errno));
+        io_error(opt.to, errno, "cannot write '%s'", raw_name);
     }
     return 0;
 }
