@@ -34,12 +34,11 @@ def make_assets(folder, seed=1234):
         f.write(rnd.randbytes(1200))
 
 
-def run(args, cwd=None, fsize_limit=None, timeout=300):
+def run(args, cwd=None, fsize_limit=None, stdout=subprocess.PIPE, timeout=300):
     def limit():
-        if fsize_limit is not None:
-            resource.setrlimit(resource.RLIMIT_FSIZE, (fsize_limit, fsize_limit))
-    return subprocess.run([RENDER] + args, cwd=cwd, stdin=subprocess.DEVNULL,
-                          capture_output=True, timeout=timeout,
+        resource.setrlimit(resource.RLIMIT_FSIZE, (fsize_limit, fsize_limit))
+    return subprocess.run([RENDER] + args, cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout,
+                          stderr=subprocess.PIPE, timeout=timeout,
                           preexec_fn=limit if fsize_limit is not None else None)
 
 
@@ -230,6 +229,15 @@ class ErrorTests(Fixture):
         self.assert_fails(a + ["--raw", raw], 1, "'%s'" % raw, "File too large",
                           fsize_limit=FRAME_BYTES * 3 + 1000)
         self.assertFalse(os.path.exists(raw), "the partial raw file is removed")
+
+        # Reached through a link, the file is emptied and the link is kept.
+        captured = self.path("captured.raw")
+        with open(captured, "wb") as out:
+            r = run(a + ["--raw", "/dev/stdout"], stdout=out, fsize_limit=FRAME_BYTES * 3 + 1000)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("File too large", r.stderr.decode())
+        self.assertTrue(os.path.lexists("/dev/stdout"))
+        self.assertEqual(os.path.getsize(captured), 0)
 
         frames = self.path("frames")
         self.assert_fails(a + ["--png", frames], 1, "frame-00001.png",

@@ -79,6 +79,7 @@ options opt;
 // Outputs in progress, global so that every failure path can clean them up.
 int raw_fd = -1;
 bool raw_is_file = false; // a regular file opened by this run: removed if the run fails
+struct stat raw_stat;     // that file, to make sure that the name removed is still it
 const char* raw_name = "";
 char png_final[PATH_MAX];
 char png_temp[PATH_MAX];
@@ -151,8 +152,19 @@ void clean_up_outputs()
         unlink(png_temp);
     png_temp_exists = false;
     if (raw_is_file) {
-        close(raw_fd);
-        unlink(opt.raw_path);
+        // The name is removed only if it is the file itself; a file reached
+        // through a link (say /dev/stdout) is emptied instead, as its open
+        // left it.
+        struct stat st;
+        if (lstat(opt.raw_path, &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == raw_stat.st_dev &&
+            st.st_ino == raw_stat.st_ino)
+            unlink(opt.raw_path);
+        else if (raw_fd >= 0 && ftruncate(raw_fd, 0) != 0)
+            std::fprintf(stderr, "%s: cannot empty '%s': %s\n", program, opt.raw_path,
+                         std::strerror(errno));
+        if (raw_fd >= 0)
+            close(raw_fd);
+        raw_fd = -1;
     }
     raw_is_file = false;
 }
@@ -365,8 +377,7 @@ void open_raw_output()
     raw_fd = open(opt.raw_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
     if (raw_fd < 0)
         io_error(0, errno, "cannot open '%s' for writing", opt.raw_path);
-    struct stat st;
-    raw_is_file = fstat(raw_fd, &st) == 0 && S_ISREG(st.st_mode);
+    raw_is_file = fstat(raw_fd, &raw_stat) == 0 && S_ISREG(raw_stat.st_mode);
 }
 
 // Writes screen_buf as DIR/frame-NNNNN.png: encoded into a temporary file,
