@@ -51,7 +51,7 @@ const char usage_text[] =
     "                 if missing\n"
     "  --raw FILE     write the frames as raw BGR24 video, 230400 bytes a frame;\n"
     "                 - is standard output\n"
-    "  --bench        time the drawing of each frame and print, per phase of the\n"
+    "  --bench        time the drawing of frames A..N and print, per phase of the\n"
     "                 timeline, the frame count and the mean and worst time\n"
     "  -h, --help     show this help and exit\n"
     "\n"
