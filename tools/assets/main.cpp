@@ -2,6 +2,7 @@
 // raw asset files it reads ("pack"), and raw asset files back into PNGs
 // ("unpack"). PNG decoding and encoding are SDL2_image's.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -255,6 +256,14 @@ bool png_to_raw(const std::string& path, const asset_kind& kind, std::vector<uns
     std::vector<unsigned char> file;
     if (!read_file(path, file))
         return false;
+    if (file.empty()) {
+        error(path + " is not a PNG file (it is empty)");
+        return false;
+    }
+    if (file.size() > static_cast<std::size_t>(INT32_MAX)) {
+        error(path + " is too large for a picture of " + size_text(kind.width, kind.height));
+        return false;
+    }
     SDL_RWops* rw = SDL_RWFromConstMem(file.data(), static_cast<int>(file.size()));
     if (rw == nullptr) {
         error("cannot read " + path + ": " + SDL_GetError());
