@@ -19,9 +19,9 @@ SPARK_FILE = 1200
 SPARK = 150
 
 
-def png_bytes(w, h, pixels, alpha=False):
-    """An 8-bit RGB (or RGBA) PNG of w x h from a flat list of bytes."""
-    channels = 4 if alpha else 3
+def png_bytes(w, h, pixels, alpha=False, gray=False):
+    """An 8-bit RGB (RGBA, grey) PNG of w x h from a flat list of bytes."""
+    channels = 1 if gray else 4 if alpha else 3
     assert len(pixels) == w * h * channels
     rows = b"".join(b"\0" + bytes(pixels[y * w * channels:(y + 1) * w * channels]) for y in range(h))
 
@@ -29,14 +29,14 @@ def png_bytes(w, h, pixels, alpha=False):
         body = kind + data
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
 
-    header = struct.pack(">IIBBBBB", w, h, 8, 6 if alpha else 2, 0, 0, 0)
+    header = struct.pack(">IIBBBBB", w, h, 8, 0 if gray else 6 if alpha else 2, 0, 0, 0)
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows))
             + chunk(b"IEND", b""))
 
 
-def write_png(path, w, h, pixels, alpha=False):
+def write_png(path, w, h, pixels, alpha=False, gray=False):
     with open(path, "wb") as f:
-        f.write(png_bytes(w, h, pixels, alpha))
+        f.write(png_bytes(w, h, pixels, alpha, gray))
 
 
 def read_png(path):
@@ -179,6 +179,13 @@ class PackUnpack(unittest.TestCase):
         self.assertEqual(run(["pack", "--to", self.raw], self.src).returncode, 0)
         data = read(os.path.join(self.raw, "newfire.raw"))
         self.assertEqual(list(data[:9]), [0, 128, 255, 0, 0, 0, 0, 0, 128])
+
+    def test_grey_mask_gives_each_grey_to_all_three_bytes(self):
+        write_sources(self.src)
+        grey = pattern(320 * 240, 9)
+        write_png(os.path.join(self.src, "logo.png"), 320, 240, grey, gray=True)
+        self.assertEqual(run(["pack", "--to", self.raw], self.src).returncode, 0)
+        self.assertEqual(read(os.path.join(self.raw, "vorpa2.raw")), bytes(g for g in grey for _ in range(3)))
 
     def test_bad_sources_are_refused_and_nothing_is_written(self):
         big = pattern(640 * 480 * 3, 3)
