@@ -15,6 +15,7 @@ import time
 import unittest
 
 BIN = os.environ["AFTERGLOW_BIN"]
+FAULTS_LIB = os.environ["AFTERGLOW_SDL_FAULTS_LIB"]
 TOOLS = ("Xvfb", "xwd", "xdotool")
 WIDTH, HEIGHT, ROW = 320, 240, 960
 ASSET_SIZES = {"end.raw": WIDTH * HEIGHT * 3, "vorpa2.raw": WIDTH * HEIGHT * 3, "newfire.raw": 1200}
@@ -98,7 +99,7 @@ def describe_difference(got, want, width):
 
 class EndToEnd(unittest.TestCase):
 
-    def run_case(self, screen_width, screen_height, renderer):
+    def run_case(self, screen_width, screen_height, renderer, faults=None):
         xvfb, display = start_xvfb(screen_width, screen_height)
         self.addCleanup(lambda: (xvfb.terminate(), xvfb.wait()))
         folder = tempfile.mkdtemp()
@@ -114,9 +115,13 @@ class EndToEnd(unittest.TestCase):
         # In a sanitized build: the X11, D-Bus and Mesa libraries leave
         # allocations behind at exit that are not the demo's; leaks stay
         # checked in the in-process tests under the dummy driver.
-        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
+        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0:verify_asan_link_order=0"
         if renderer:
             env["SDL_RENDER_DRIVER"] = renderer
+        log = os.path.join(tempfile.mkdtemp(), "log")
+        self.addCleanup(shutil.rmtree, os.path.dirname(log))
+        if faults:
+            env.update(LD_PRELOAD=FAULTS_LIB, AFTERGLOW_SDL_FAULTS=faults, AFTERGLOW_SDL_FAULT_LOG=log)
         # Output goes to files: a pipe nobody reads could fill and stall the demo.
         output = tempfile.TemporaryFile()
         self.addCleanup(output.close)
@@ -148,6 +153,10 @@ class EndToEnd(unittest.TestCase):
         demo.wait(timeout=120)
         self.assertEqual(demo.returncode, 0, demo_output())
         self.assertEqual(sorted(os.listdir(folder)), sorted(assets))
+        if os.path.exists(log):
+            with open(log) as f:
+                return f.read()
+        return ""
 
     def test_end_picture_at_twice_its_size(self):
         # The renderer SDL picks (OpenGL where Mesa is there), on a 4:3 screen.
@@ -155,6 +164,11 @@ class EndToEnd(unittest.TestCase):
 
     def test_software_renderer_centred_on_a_wide_screen(self):
         self.run_case(800, 480, "software")
+
+    def test_without_render_targets_nearest_to_the_final_size(self):
+        log = self.run_case(640, 480, None, faults="no_render_targets")
+        self.assertIn(" SDL_RenderTargetSupported=1/1 ", log)
+        self.assertIn(" SDL_CreateTexture=1/0 ", log)  # no prescale texture
 
 
 if __name__ == "__main__":

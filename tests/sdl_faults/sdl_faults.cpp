@@ -9,7 +9,11 @@
 //                             create_renderer  SDL_CreateRenderer returns NULL
 //                             create_texture   SDL_CreateTexture returns NULL
 //                             lock_texture     SDL_LockTexture returns -1
-//                           A failing call sets SDL's error text to
+//                             no_render_targets
+//                                              SDL_RenderTargetSupported
+//                                              returns SDL_FALSE
+//                           A failing call (except SDL_RenderTargetSupported)
+//                           sets SDL's error text to
 //                           "injected fault: <SDL function name>".
 //   AFTERGLOW_SDL_FAULT_LOG Path of a file to append records to (none when
 //                           unset). Lines, each ending in "\n":
@@ -24,7 +28,8 @@
 //                                                     except SDL_Quit
 //
 // Replaced functions: SDL_CreateWindow, SDL_CreateRenderer, SDL_CreateTexture,
-// SDL_LockTexture, SDL_RenderPresent (counted only), SDL_Quit (recorded).
+// SDL_LockTexture, SDL_RenderTargetSupported, SDL_RenderPresent (counted
+// only), SDL_Quit (recorded).
 // To add a fault: one entry in the table below and a wrapper like the others.
 #include <cstdio>
 #include <cstring>
@@ -37,7 +42,15 @@
 #include <SDL.h>
 
 namespace {
-enum call_id { create_window, create_renderer, create_texture, lock_texture, render_present, call_count };
+enum call_id {
+    create_window,
+    create_renderer,
+    create_texture,
+    lock_texture,
+    render_target_supported,
+    render_present,
+    call_count
+};
 
 struct call_record {
     const char* fault_name; // name in AFTERGLOW_SDL_FAULTS, nullptr: never fails
@@ -51,6 +64,7 @@ call_record records[call_count] = {
     {"create_renderer", "SDL_CreateRenderer", 0, 0},
     {"create_texture", "SDL_CreateTexture", 0, 0},
     {"lock_texture", "SDL_LockTexture", 0, 0},
+    {"no_render_targets", "SDL_RenderTargetSupported", 0, 0},
     {nullptr, "SDL_RenderPresent", 0, 0},
 };
 
@@ -89,8 +103,8 @@ bool fault_wanted(const char* name)
 }
 
 // Counts a call and says whether it must fail; a failing call sets SDL's
-// error text.
-bool enter(call_id id)
+// error text when set_error is true.
+bool enter(call_id id, bool set_error = true)
 {
     call_record& r = records[id];
     if (r.calls++ == 0) {
@@ -101,7 +115,8 @@ bool enter(call_id id)
     if (!fault_wanted(r.fault_name))
         return false;
     ++r.failures;
-    SDL_SetError("injected fault: %s", r.sdl_name);
+    if (set_error)
+        SDL_SetError("injected fault: %s", r.sdl_name);
     return true;
 }
 
@@ -145,6 +160,14 @@ int SDL_LockTexture(SDL_Texture* texture, const SDL_Rect* rect, void** pixels, i
         return -1;
     static auto next = real<int (*)(SDL_Texture*, const SDL_Rect*, void**, int*)>("SDL_LockTexture");
     return next(texture, rect, pixels, pitch);
+}
+
+SDL_bool SDL_RenderTargetSupported(SDL_Renderer* renderer)
+{
+    if (enter(render_target_supported, false))
+        return SDL_FALSE;
+    static auto next = real<SDL_bool (*)(SDL_Renderer*)>("SDL_RenderTargetSupported");
+    return next(renderer);
 }
 
 void SDL_RenderPresent(SDL_Renderer* renderer)
