@@ -59,7 +59,9 @@ void advance(std::int32_t& counter)
         ++counter;
 }
 
-void run_fan_phase(const fan_phase& phase)
+// Updates the fan parameters when the phase's test holds and draws its fan
+// unless `draw` is false.
+void run_fan_phase(const fan_phase& phase, bool draw)
 {
     schedule_record& s = schedule_state;
     if (!(s.fan_clock > phase.after && s.fan_clock < phase.before))
@@ -68,23 +70,28 @@ void run_fan_phase(const fan_phase& phase)
         s.fan_start = s.fan_start + phase.start_change;
         s.fan_step = static_cast<float>(static_cast<double>(s.fan_step) + phase.step_change);
     }
-    phase.draw(s.fan_step, s.fan_start);
+    if (draw)
+        phase.draw(s.fan_step, s.fan_start);
 }
 
-void draw_segments_or_bands()
+// The moving segments (advancing seg_x) or the bands, then the bars; with
+// `draw` false only seg_x advances.
+void draw_segments_or_bands(bool draw)
 {
     schedule_record& s = schedule_state;
     if (s.seg_x - 2 < seg_last_left) {
-        for (int y : band_rows)
-            for (int x = s.seg_x - 2; x <= s.seg_x + 1; ++x)
-                draw_vsegment(x, y, band_height, white, white, white);
+        if (draw)
+            for (int y : band_rows)
+                for (int x = s.seg_x - 2; x <= s.seg_x + 1; ++x)
+                    draw_vsegment(x, y, band_height, white, white, white);
         s.seg_x += seg_advance;
-    } else {
+    } else if (draw) {
         for (int y : band_rows)
             fill_band(y, band_height, white, white, white);
     }
-    for (int x : bar_columns)
-        draw_bars(x, bar_width, white, white, white);
+    if (draw)
+        for (int x : bar_columns)
+            draw_bars(x, bar_width, white, white, white);
 }
 
 void draw_rings()
@@ -114,26 +121,32 @@ void schedule_step()
         fire_frame();
     if (s.scene_running)
         advance(s.scene_clock);
-    if (s.scene_clock > clear_after)
+    // From scene_clock 1221 on the step ends by copying end_pic over every
+    // byte of screen_buf, so nothing drawn before that copy can show: such a
+    // frame keeps the step's changes of state (seg_x, the fan parameters) and
+    // skips the drawing, which reads nothing but screen_buf.
+    const bool covered = s.scene_clock > end_after;
+    if (s.scene_clock > clear_after && !covered)
         clear_screen();
     if (s.scene_clock == fan_start_scene)
         s.fan_running = true;
     if (s.fan_running)
         advance(s.fan_clock);
     if (s.scene_clock >= sweep_from && s.scene_clock < sweep_until)
-        draw_segments_or_bands();
+        draw_segments_or_bands(!covered);
 
-    diffuse_screen();
+    if (!covered)
+        diffuse_screen();
 
     for (const fan_phase& phase : fan_phases_before_single)
-        run_fan_phase(phase);
-    if (s.fan_clock == single_fan_clock)
+        run_fan_phase(phase, !covered);
+    if (s.fan_clock == single_fan_clock && !covered)
         draw_fan100(single_fan_step, single_fan_start);
     for (const fan_phase& phase : fan_phases_after_single)
-        run_fan_phase(phase);
+        run_fan_phase(phase, !covered);
 
-    if (s.fan_clock > rings_after)
+    if (s.fan_clock > rings_after && !covered)
         draw_rings();
-    if (s.scene_clock > end_after)
+    if (covered)
         std::memcpy(screen_buf, end_pic, picture_bytes);
 }
