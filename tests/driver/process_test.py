@@ -162,6 +162,7 @@ class WithTerminal(unittest.TestCase):
         master, slave = os.openpty()
         self.addCleanup(os.close, master)
         self.addCleanup(os.close, slave)
+        settings = termios.tcgetattr(slave)  # before the child can change them
 
         def become_terminal_owner():
             os.setsid()
@@ -175,7 +176,7 @@ class WithTerminal(unittest.TestCase):
                              stderr=subprocess.PIPE, preexec_fn=become_terminal_owner)
         os.close(stdin_r)
         self.addCleanup(lambda: p.poll() is None and (p.kill(), p.wait()))
-        return p, master, slave
+        return p, master, slave, settings
 
     def wait_for_raw_mode(self, p, slave):
         def raw():
@@ -206,8 +207,7 @@ class WithTerminal(unittest.TestCase):
                 ("lone_escape", b"\x1b"), ("ctrl_c", b"\x03"), ("two_byte_character", "é".encode())]
         for name, key in keys:
             with self.subTest(key=name), tempfile.TemporaryDirectory() as folder:
-                p, master, slave = self.start_on_terminal(no_video_env(), folder)
-                settings = termios.tcgetattr(slave)
+                p, master, slave, settings = self.start_on_terminal(no_video_env(), folder)
                 self.wait_for_raw_mode(p, slave)
                 os.write(master, key)
                 out, err = p.communicate(timeout=WAIT)
@@ -219,8 +219,7 @@ class WithTerminal(unittest.TestCase):
     def test_display_failure_quits_sdl_after_the_key(self):
         with tempfile.TemporaryDirectory() as folder, tempfile.TemporaryDirectory() as logs:
             log = os.path.join(logs, "log")
-            p, master, slave = self.start_on_terminal(fault_env("create_window", log), folder)
-            settings = termios.tcgetattr(slave)
+            p, master, slave, settings = self.start_on_terminal(fault_env("create_window", log), folder)
             self.wait_for_raw_mode(p, slave)
             self.assertEqual(quit_records(read_log(log)), [], "SDL_Quit before the key press")
             os.write(master, b"\r")
