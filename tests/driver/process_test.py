@@ -107,6 +107,18 @@ class NoTerminal(unittest.TestCase):
                 self.assertEqual(r.returncode, 1)
                 self.assertEqual(folder_contents(folder), before)
 
+    def test_no_display(self):
+        # With no X11 or Wayland display, SDL falls back to its offscreen
+        # driver, which shows nothing: that counts as no video.
+        with tempfile.TemporaryDirectory() as folder, tempfile.TemporaryDirectory() as runtime:
+            r = self.run_demo(child_env(XDG_RUNTIME_DIR=runtime), folder)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            # Libraries that SDL probes may write notes of their own first.
+            self.assertTrue(r.stderr.endswith(b"Couldn't initialize SDL: No available video device\n"),
+                            r.stderr)
+            self.assertEqual(r.stderr.count(b"Couldn't"), 1)
+            self.assertEqual(os.listdir(folder), [])
+
     def test_display_cannot_be_opened(self):
         cases = [("create_window", "SDL_CreateWindow", 1),
                  ("create_renderer", "SDL_CreateRenderer", 2),  # with vsync, then software
