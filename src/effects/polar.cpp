@@ -56,6 +56,7 @@ struct ring_point {
     double sine;
 };
 ring_point ring_table[ring_points];
+int ring_table_points = 0;
 
 // The distinct pixels (byte offsets into screen_buf) of each ring of radius
 // 0..119, radius r at ring_pixels[ring_first[r] .. ring_first[r + 1] - 1].
@@ -79,14 +80,16 @@ inline int ring_pixel(const ring_point& point, int radius)
 void build_ring_tables()
 {
     // The angles advance in single precision from 1.0 until one is no longer
-    // below 180: always 17,902 points (the header's ring_points).
+    // below 180: 17,902 points (the header's ring_points).
     float angle = ring_first_angle;
-    for (ring_point& point : ring_table) {
+    ring_table_points = 0;
+    do {
         const double s = static_cast<double>(angle) + ring_advance;
         angle = static_cast<float>(s);
-        point.sine = std::sin(s);
-        point.cosine = std::cos(static_cast<double>(angle));
-    }
+        ring_table[ring_table_points].sine = std::sin(s);
+        ring_table[ring_table_points].cosine = std::cos(static_cast<double>(angle));
+        ++ring_table_points;
+    } while (angle < ring_last_angle && ring_table_points < ring_points);
 
     int count = 0;
     ring_listed_radii = 0;
@@ -94,8 +97,8 @@ void build_ring_tables()
         ring_first[radius] = count;
         const std::uint32_t generation = new_generation();
         int previous = -1;
-        for (const ring_point& point : ring_table) {
-            const int p = ring_pixel(point, radius);
+        for (int k = 0; k < ring_table_points; ++k) {
+            const int p = ring_pixel(ring_table[k], radius);
             // Neighbouring points mostly share a pixel: skip the stamp then.
             if (p == previous)
                 continue;
@@ -243,8 +246,8 @@ void draw_ring(int radius, int red, int green, int blue)
         return;
     }
     // A radius without a set: every point from the shared table.
-    for (const ring_point& point : ring_table) {
-        unsigned char* p = screen_buf + pixel_bytes * ring_pixel(point, radius);
+    for (int k = 0; k < ring_table_points; ++k) {
+        unsigned char* p = screen_buf + pixel_bytes * ring_pixel(ring_table[k], radius);
         p[0] = static_cast<unsigned char>(blue);
         p[1] = static_cast<unsigned char>(green);
         p[2] = static_cast<unsigned char>(red);

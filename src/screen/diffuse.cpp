@@ -85,7 +85,7 @@ void chain_block(block_work& w, std::uint64_t& v)
 
 // The straightforward chain, one byte at a time; for hosts whose 64-bit words
 // do not keep their lowest field at the lowest address.
-void chain_block_bytes(block_work& w, unsigned& c0, unsigned& c1, unsigned& c2)
+[[maybe_unused]] void chain_block_bytes(block_work& w, unsigned& c0, unsigned& c1, unsigned& c2)
 {
     for (int k = 0; k < row_bytes; k += 3) {
         c0 = (c0 + w.sums[k]) >> 2;
