@@ -25,6 +25,20 @@ int fitted_width = -1;                   // output size the layout was made for
 int fitted_height = -1;
 SDL_Rect picture_rect = {0, 0, 0, 0};
 
+// The prescale texture takes the window's pixel format where the renderer
+// offers it, so that the final stretch needs no conversion through temporary
+// surfaces in every frame; otherwise ARGB8888.
+Uint32 prescale_format()
+{
+    const Uint32 window_format = SDL_GetWindowPixelFormat(window);
+    SDL_RendererInfo info;
+    if (window_format != SDL_PIXELFORMAT_UNKNOWN && SDL_GetRendererInfo(renderer, &info) == 0)
+        for (Uint32 i = 0; i < info.num_texture_formats; ++i)
+            if (info.texture_formats[i] == window_format)
+                return window_format;
+    return SDL_PIXELFORMAT_ARGB8888;
+}
+
 // Lays the picture out for an output of width x height: sets picture_rect and,
 // where the renderer has render targets, makes prescale_texture the size of
 // the whole-factor enlargement (kept when the factor is unchanged). Without a
@@ -51,7 +65,7 @@ void fit_to_output(int width, int height)
     if (prescale_texture != nullptr)
         SDL_DestroyTexture(prescale_texture);
     prescale_factor = 0;
-    prescale_texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_TARGET,
+    prescale_texture = SDL_CreateTexture(renderer, prescale_format(), SDL_TEXTUREACCESS_TARGET,
                                          factor * screen_width, factor * screen_height);
     if (prescale_texture == nullptr)
         return;
