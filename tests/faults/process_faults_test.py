@@ -242,6 +242,10 @@ class LockFailingOnRealDisplay(unittest.TestCase):
         log = os.path.join(logs, "log")
         env = child_env(DISPLAY=display, SDL_RENDER_VSYNC="0", LD_PRELOAD=FAULTS_LIB,
                         AFTERGLOW_SDL_FAULTS="lock_texture", AFTERGLOW_SDL_FAULT_LOG=log)
+        # In a sanitized build the X11, D-Bus and Mesa libraries leave
+        # allocations behind at exit that are not the demo's; leaks stay
+        # checked in the runs under the dummy driver.
+        env["ASAN_OPTIONS"] += ":detect_leaks=0"
         before = folder_state(folder)
         output = tempfile.TemporaryFile()
         self.addCleanup(output.close)
