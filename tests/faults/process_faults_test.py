@@ -293,6 +293,7 @@ class TerminalWait(unittest.TestCase):
             with self.subTest(key=key), tempfile.TemporaryDirectory() as folder:
                 before = folder_state(folder)
                 master, slave = self.open_terminal()
+                settings = termios.tcgetattr(slave)
 
                 def own_terminal():
                     os.setsid()
@@ -301,7 +302,6 @@ class TerminalWait(unittest.TestCase):
                                      stdin=slave, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      preexec_fn=own_terminal)
                 self.addCleanup(lambda: p.poll() is None and (p.kill(), p.wait()))
-                settings = termios.tcgetattr(slave)
 
                 def raw():
                     return termios.tcgetattr(slave)[3] & (termios.ECHO | termios.ICANON) == 0 \
