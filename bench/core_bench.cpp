@@ -48,31 +48,6 @@ double seconds_since(double t0)
     return thread_seconds() - t0;
 }
 
-// Everything a frame changes, so that a frame can be drawn again and again
-// from the same state.
-struct demo_snapshot {
-    unsigned char screen[picture_bytes];
-    unsigned char fire[picture_bytes];
-    std::uint32_t rng;
-    schedule_record schedule;
-};
-
-void save(demo_snapshot& s)
-{
-    std::memcpy(s.screen, screen_buf, picture_bytes);
-    std::memcpy(s.fire, fire_buf, picture_bytes);
-    s.rng = rng_state;
-    s.schedule = schedule_state;
-}
-
-void restore(const demo_snapshot& s)
-{
-    std::memcpy(screen_buf, s.screen, picture_bytes);
-    std::memcpy(fire_buf, s.fire, picture_bytes);
-    rng_state = s.rng;
-    schedule_state = s.schedule;
-}
-
 // The demo as it starts, with the fixture assets of the golden frames.
 void start_demo()
 {
@@ -143,9 +118,9 @@ void bench_frame(benchmark::State& state, int frame, draw_fn step)
 {
     static demo_snapshot before;
     prepare_before_frame(frame);
-    save(before);
+    save_demo_state(before);
     for (auto _ : state) {
-        restore(before);
+        restore_demo_state(before);
         const auto t0 = thread_seconds();
         step();
         benchmark::ClobberMemory();

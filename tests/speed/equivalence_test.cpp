@@ -48,31 +48,6 @@ namespace {
 
 constexpr int timeline_frames = 1700;
 
-// Everything a frame can change: the two working pictures, the random source
-// and the schedule's record.
-struct demo_snapshot {
-    unsigned char screen[picture_bytes];
-    unsigned char fire[picture_bytes];
-    std::uint32_t rng;
-    schedule_record schedule;
-};
-
-void save(demo_snapshot& s)
-{
-    std::memcpy(s.screen, screen_buf, picture_bytes);
-    std::memcpy(s.fire, fire_buf, picture_bytes);
-    s.rng = rng_state;
-    s.schedule = schedule_state;
-}
-
-void restore(const demo_snapshot& s)
-{
-    std::memcpy(screen_buf, s.screen, picture_bytes);
-    std::memcpy(fire_buf, s.fire, picture_bytes);
-    rng_state = s.rng;
-    schedule_state = s.schedule;
-}
-
 // Index of the first byte where two pictures differ, or -1.
 long first_difference(const unsigned char* a, const unsigned char* b)
 {
@@ -139,15 +114,15 @@ void expect_same_state(int frame)
 // current state, comparing everything after every frame.
 void expect_same_timeline()
 {
-    save(optimised_side);
-    save(reference_side);
+    save_demo_state(optimised_side);
+    save_demo_state(reference_side);
     for (int frame = 1; frame <= timeline_frames; ++frame) {
-        restore(reference_side);
+        restore_demo_state(reference_side);
         reference_schedule_step();
-        save(reference_side);
-        restore(optimised_side);
+        save_demo_state(reference_side);
+        restore_demo_state(optimised_side);
         schedule_step();
-        save(optimised_side);
+        save_demo_state(optimised_side);
         expect_same_state(frame);
         if (::testing::Test::HasFatalFailure())
             return;
@@ -228,15 +203,15 @@ TEST(Fire, MatchesReferenceOnRandomPictures)
                 spark_sprite[i] = spark_sprite[i + 1] = spark_sprite[i + 2] = 0;
         fill_random(screen_buf, picture_bytes, s);
         rng_seed(fixture_next(s));
-        save(optimised_side);
-        save(reference_side);
+        save_demo_state(optimised_side);
+        save_demo_state(reference_side);
         for (int step = 0; step < 4; ++step) {
-            restore(reference_side);
+            restore_demo_state(reference_side);
             reference_fire_frame();
-            save(reference_side);
-            restore(optimised_side);
+            save_demo_state(reference_side);
+            restore_demo_state(optimised_side);
             fire_frame();
-            save(optimised_side);
+            save_demo_state(optimised_side);
             expect_same_state(step);
             if (HasFatalFailure())
                 return;

@@ -20,6 +20,22 @@ void reset_demo_state()
     schedule_reset();
 }
 
+void save_demo_state(demo_snapshot& s)
+{
+    std::memcpy(s.screen, screen_buf, picture_bytes);
+    std::memcpy(s.fire, fire_buf, picture_bytes);
+    s.rng = rng_state;
+    s.schedule = schedule_state;
+}
+
+void restore_demo_state(const demo_snapshot& s)
+{
+    std::memcpy(screen_buf, s.screen, picture_bytes);
+    std::memcpy(fire_buf, s.fire, picture_bytes);
+    rng_state = s.rng;
+    schedule_state = s.schedule;
+}
+
 std::uint32_t fixture_next(std::uint32_t& state)
 {
     if (state == 0)
