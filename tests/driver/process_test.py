@@ -19,6 +19,13 @@ INIT_ERROR_BIN = os.environ["SDL_INIT_ERROR_BIN"]
 ASSET_SIZES = {"end.raw": 230400, "vorpa2.raw": 230400, "newfire.raw": 1200}
 WAIT = 30  # seconds: an upper bound for things that take milliseconds
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from proctools import quit_records, read_log, wait_until as wait_until_within  # noqa: E402
+
+
+def wait_until(condition, what, timeout=WAIT):
+    wait_until_within(condition, what, timeout)
+
 
 def child_env(**extra):
     env = {k: v for k, v in os.environ.items()
@@ -51,37 +58,6 @@ def folder_contents(folder):
         with open(os.path.join(folder, name), "rb") as f:
             contents[name] = f.read()
     return contents
-
-
-def read_log(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().decode().splitlines()
-    except FileNotFoundError:
-        return []
-
-
-def quit_records(lines):
-    """The counts of each SDL_Quit line: [{name: (calls, failures)}]."""
-    records = []
-    for line in lines:
-        words = line.split()
-        if words and words[0] == "SDL_Quit":
-            counts = {}
-            for w in words[1:]:
-                name, value = w.split("=")
-                calls, failures = value.split("/")
-                counts[name] = (int(calls), int(failures))
-            records.append(counts)
-    return records
-
-
-def wait_until(condition, what, timeout=WAIT):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.01)
 
 
 class NoTerminal(unittest.TestCase):

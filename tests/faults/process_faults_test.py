@@ -26,6 +26,18 @@ RENDER_LAST_FRAME = 1530  # past the first rings and into the end picture
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "driver"))
 from xvfb_test import screenshot, start_xvfb  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from proctools import quit_records, read_log, wait_until as wait_until_within  # noqa: E402
+
+
+def wait_until(condition, what, timeout=WAIT):
+    wait_until_within(condition, what, timeout)
+
+
+def quit_counts(lines):
+    """The counts of the last SDL_Quit record: {name: (calls, failures)}."""
+    records = quit_records(lines)
+    return records[-1] if records else {}
 
 
 def child_env(**extra):
@@ -50,36 +62,6 @@ def folder_state(folder):
             entry += (os.readlink(path),)
         state[name] = entry
     return state
-
-
-def read_log(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().decode().splitlines()
-    except FileNotFoundError:
-        return []
-
-
-def quit_counts(lines):
-    """The counts of the last SDL_Quit record: {name: (calls, failures)}."""
-    counts = {}
-    for line in lines:
-        words = line.split()
-        if words and words[0] == "SDL_Quit":
-            counts = {}
-            for w in words[1:]:
-                name, value = w.split("=")
-                calls, failures = value.split("/")
-                counts[name] = (int(calls), int(failures))
-    return counts
-
-
-def wait_until(condition, what, timeout=WAIT):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.01)
 
 
 def random_assets(seed):
