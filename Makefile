@@ -6,12 +6,12 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 .PHONY: run test build deps-run deps-test clean
 
 run: deps-run
-	cmake -S . -B $(BUILD) -DAFTERGLOW_TESTS=OFF
+	cmake -S . -B $(BUILD) -DAFTERGLOW_TESTS=OFF -DAFTERGLOW_BENCH=OFF
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD)/share/afterglow && ../../bin/afterglow
 
 test: deps-test
-	cmake -S . -B $(BUILD) -DAFTERGLOW_TESTS=ON
+	cmake -S . -B $(BUILD) -DAFTERGLOW_TESTS=ON -DAFTERGLOW_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 

@@ -28,7 +28,7 @@ class Install(unittest.TestCase):
             self.assertEqual(lines[0], "[Desktop Entry]")
             entry = dict(line.split("=", 1) for line in lines[1:] if "=" in line)
             self.assertEqual(entry["Type"], "Application")
-            self.assertEqual(entry["Exec"], "afterglow")
+            self.assertEqual(entry["Exec"], os.path.join(prefix, "bin", "afterglow"))
             self.assertEqual(entry["Path"], share)
             self.assertEqual(entry["Terminal"], "false")
 
